@@ -1,0 +1,41 @@
+// What tests may do to the host machine: make a platform call fail, change what
+// the sockets library agrees to, and look at what the system did.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "win32.h"
+
+namespace host {
+
+// The folder that holds this machine's state: QUARNEL_HOST_ROOT, or
+// ~/.local/state/quarnel-host; created on first use.
+std::filesystem::path Root();
+
+// After letting `after` calls through, the next `times` calls of the named
+// function (every call when times < 0) fail with `code` as the last error,
+// without doing anything else.
+void FailCall(const std::string& function, DWORD code, int times = 1, int after = 0);
+void ClearFailures();
+
+// The version WSAStartup agrees to; 0 restores the normal negotiation.
+void SetWinsockVersion(WORD version);
+
+// Platform handles (sockets, event sources, service and COM objects) open now.
+long OpenHandles();
+
+// Names of the platform calls made, in order, since the last ClearCalls.
+std::vector<std::string> Calls();
+void ClearCalls();
+
+// Every status report that reached SetServiceStatus, in order.
+std::vector<SERVICE_STATUS> StatusReports();
+void ClearStatusReports();
+
+// A status handle as a registered control handler would get it, for driving
+// status reports without a dispatcher.
+SERVICE_STATUS_HANDLE TestStatusHandle();
+
+} // namespace host

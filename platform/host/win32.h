@@ -1,0 +1,8 @@
+// The host layer: the part of the Windows API this system uses, declared here in
+// our own words and emulated over POSIX. Each header covers one area.
+#pragma once
+
+#include "base.h"
+#include "winsock.h"
+#include "eventlog.h"
+#include "service.h"
