@@ -36,6 +36,11 @@ bool ReportServiceStatus(DWORD state, DWORD exitCode, DWORD waitHint) {
     return sent != FALSE;
 }
 
+DWORD HeldServiceState() {
+    std::lock_guard guard(reportLock);
+    return serviceStatus.dwCurrentState;
+}
+
 void LogServiceError(const char* message) {
     if (consoleMode)
         return;

@@ -14,4 +14,6 @@ extern std::uint32_t nextCheckPoint;
 extern std::atomic<std::uint32_t> lastErrorCode;
 
 bool ReportServiceStatus(DWORD state, DWORD exitCode, DWORD waitHint);
+// The state last given to ReportServiceStatus, read under the same lock.
+DWORD HeldServiceState();
 void LogServiceError(const char* message);

@@ -1,6 +1,7 @@
 #include "posix_net.h"
 
 #include <cerrno>
+#include <chrono>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -60,16 +61,27 @@ int WaitReadable(const int* fds, int count, bool* readable, long long timeoutMic
     std::vector<pollfd> polled(count);
     for (int i = 0; i < count; ++i)
         polled[i] = pollfd{fds[i], POLLIN, 0};
-    timespec timeout{};
-    timespec* limit = nullptr;
-    if (timeoutMicros >= 0) {
-        timeout.tv_sec = timeoutMicros / 1000000;
-        timeout.tv_nsec = (timeoutMicros % 1000000) * 1000;
-        limit = &timeout;
+    // Winsock's select is not cut short by a console event: a signal here restarts
+    // the wait for what is left of it.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(timeoutMicros);
+    int ready;
+    for (;;) {
+        timespec timeout{};
+        timespec* limit = nullptr;
+        if (timeoutMicros >= 0) {
+            auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                deadline - std::chrono::steady_clock::now());
+            long long nanos = left.count() > 0 ? left.count() : 0;
+            timeout.tv_sec = nanos / 1000000000;
+            timeout.tv_nsec = nanos % 1000000000;
+            limit = &timeout;
+        }
+        ready = ::ppoll(polled.data(), polled.size(), limit, nullptr);
+        if (ready >= 0)
+            break;
+        if (errno != EINTR)
+            return Fail(error);
     }
-    int ready = ::ppoll(polled.data(), polled.size(), limit, nullptr);
-    if (ready < 0)
-        return Fail(error);
     int marked = 0;
     for (int i = 0; i < count; ++i) {
         readable[i] = (polled[i].revents & (POLLIN | POLLERR | POLLHUP)) != 0;
@@ -83,7 +95,10 @@ int Receive(int fd, char* buffer, int length, bool* truncated, int* error) {
     msghdr message{};
     message.msg_iov = &part;
     message.msg_iovlen = 1;
-    ssize_t got = ::recvmsg(fd, &message, 0);
+    ssize_t got;
+    do
+        got = ::recvmsg(fd, &message, 0);
+    while (got < 0 && errno == EINTR);
     if (got < 0)
         return Fail(error);
     *truncated = (message.msg_flags & MSG_TRUNC) != 0;

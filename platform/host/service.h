@@ -40,3 +40,20 @@ using LPSERVICE_STATUS = SERVICE_STATUS*;
 #define SERVICE_CONTROL_SHUTDOWN 0x00000005
 
 BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);
+
+// The dispatcher and the control handler.
+using LPSERVICE_MAIN_FUNCTIONA = void (*)(DWORD argc, LPSTR* argv);
+using LPHANDLER_FUNCTION = void (*)(DWORD control);
+
+struct SERVICE_TABLE_ENTRYA {
+    LPSTR lpServiceName;
+    LPSERVICE_MAIN_FUNCTIONA lpServiceProc;
+};
+
+#define SERVICE_CONTROL_PARAMCHANGE 0x00000006
+#define ERROR_INVALID_SERVICE_CONTROL 1052L
+#define ERROR_INVALID_DATA 13L
+
+// Outside a service control manager's start the dispatcher fails with 1063.
+BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table);
+SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerA(LPCSTR serviceName, LPHANDLER_FUNCTION handler);

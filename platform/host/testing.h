@@ -38,4 +38,13 @@ void ClearStatusReports();
 // status reports without a dispatcher.
 SERVICE_STATUS_HANDLE TestStatusHandle();
 
+// Makes the next StartServiceCtrlDispatcherA run as though the service control
+// manager had started this process to start the table's first service.
+void PlayServiceControlManager();
+
+// Sends a control as the manager would: refused with the manager's error code
+// when the service cannot take it in its state, else delivered to the handler
+// on the dispatcher's thread; returns once the handler has returned.
+DWORD SendServiceControl(DWORD control);
+
 } // namespace host

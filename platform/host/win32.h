@@ -6,3 +6,4 @@
 #include "winsock.h"
 #include "eventlog.h"
 #include "service.h"
+#include "console.h"
