@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every preset, and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash tools/setup.sh
+# The Windows builds first: the host test run also runs them under Wine.
+for preset in windows-x64 windows-x86; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
+cmake --workflow --preset host
