@@ -6,4 +6,8 @@
 #include "winsock.h"
 #include "eventlog.h"
 #include "service.h"
+#include "system.h"
+#include "scm.h"
+#include "registry.h"
+#include "com.h"
 #include "console.h"
