@@ -26,7 +26,8 @@ void SetWinsockVersion(WORD version);
 // Platform handles (sockets, event sources, service and COM objects) open now.
 long OpenHandles();
 
-// Names of the platform calls made, in order, since the last ClearCalls.
+// Names of the platform calls made, in order, since the last ClearCalls; none
+// are recorded before the first ClearCalls.
 std::vector<std::string> Calls();
 void ClearCalls();
 
