@@ -16,14 +16,14 @@ using nlohmann::json;
 
 namespace {
 
-struct SC_HANDLE_Data {
+struct Opened {
     bool manager;
     DWORD access;
     std::string service; // as stored, for a service handle
 };
 
 std::mutex handlesLock;
-std::set<SC_HANDLE_Data*> handles;
+std::set<Opened*> handles;
 
 std::filesystem::path DatabasePath() { return host::Root() / "scm" / "services.json"; }
 
@@ -57,7 +57,7 @@ json* Find(json& database, const std::string& name) {
 }
 
 SC_HANDLE NewHandle(bool manager, DWORD access, const std::string& service) {
-    auto* handle = new SC_HANDLE_Data{manager, access, service};
+    auto* handle = new Opened{manager, access, service};
     {
         std::lock_guard guard(handlesLock);
         handles.insert(handle);
@@ -67,8 +67,8 @@ SC_HANDLE NewHandle(bool manager, DWORD access, const std::string& service) {
 }
 
 // The open handle's data, or nullptr with ERROR_INVALID_HANDLE.
-SC_HANDLE_Data* Open(SC_HANDLE handle, bool manager) {
-    auto* data = reinterpret_cast<SC_HANDLE_Data*>(handle);
+Opened* Open(SC_HANDLE handle, bool manager) {
+    auto* data = reinterpret_cast<Opened*>(handle);
     std::lock_guard guard(handlesLock);
     if (handles.count(data) == 0 || data->manager != manager) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -77,9 +77,9 @@ SC_HANDLE_Data* Open(SC_HANDLE handle, bool manager) {
     return data;
 }
 
-bool OtherHandlesTo(const std::string& service, const SC_HANDLE_Data* except) {
+bool OtherHandlesTo(const std::string& service, const Opened* except) {
     std::lock_guard guard(handlesLock);
-    return std::any_of(handles.begin(), handles.end(), [&](const SC_HANDLE_Data* data) {
+    return std::any_of(handles.begin(), handles.end(), [&](const Opened* data) {
         return data != except && !data->manager && SameName(data->service, service);
     });
 }
@@ -163,7 +163,7 @@ SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayNa
         SetLastError(*code);
         return nullptr;
     }
-    SC_HANDLE_Data* opened = Open(manager, true);
+    Opened* opened = Open(manager, true);
     if (opened == nullptr)
         return nullptr;
     if (!(opened->access & SC_MANAGER_CREATE_SERVICE)) {
@@ -251,7 +251,7 @@ BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
         SetLastError(*code);
         return FALSE;
     }
-    SC_HANDLE_Data* opened = Open(service, false);
+    Opened* opened = Open(service, false);
     if (opened == nullptr)
         return FALSE;
     DWORD needed = control == SERVICE_CONTROL_STOP                                      ? SERVICE_STOP
@@ -306,7 +306,7 @@ BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
         SetLastError(*code);
         return FALSE;
     }
-    SC_HANDLE_Data* opened = Open(service, false);
+    Opened* opened = Open(service, false);
     if (opened == nullptr)
         return FALSE;
     if (!(opened->access & SERVICE_QUERY_STATUS)) {
@@ -342,7 +342,7 @@ BOOL DeleteService(SC_HANDLE service) {
         SetLastError(*code);
         return FALSE;
     }
-    SC_HANDLE_Data* opened = Open(service, false);
+    Opened* opened = Open(service, false);
     if (opened == nullptr)
         return FALSE;
     if (!(opened->access & DELETE)) {
@@ -370,7 +370,7 @@ BOOL CloseServiceHandle(SC_HANDLE handle) {
         SetLastError(*code);
         return FALSE;
     }
-    auto* data = reinterpret_cast<SC_HANDLE_Data*>(handle);
+    auto* data = reinterpret_cast<Opened*>(handle);
     {
         std::lock_guard guard(handlesLock);
         if (handles.erase(data) == 0) {

@@ -173,7 +173,7 @@ HLOCAL LocalFree(HLOCAL memory) {
 }
 
 DWORD FormatMessageA(DWORD flags, LPCVOID, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
-                     va_list* arguments) {
+                     va_list*) {
     if (auto code = host::detail::Enter("FormatMessageA")) {
         SetLastError(*code);
         return 0;
@@ -201,8 +201,7 @@ DWORD FormatMessageA(DWORD flags, LPCVOID, DWORD messageId, DWORD languageId, LP
         }
     }
     if (!(flags & FORMAT_MESSAGE_IGNORE_INSERTS) && HasInserts(text)) {
-        // Arguments are not substituted here, and without any Windows fails too.
-        (void)arguments;
+        // Arguments are not substituted here; without any, Windows fails the same way.
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
