@@ -10,6 +10,8 @@ std::atomic<bool> stopRequested{false};
 namespace {
 constexpr int bufferSize = 1024;
 constexpr u_short syslogPort = 514;
+constexpr int drainLimit = 1024;
+
 } // namespace
 
 void RequestListenerStop() { stopRequested = true; }
@@ -22,6 +24,37 @@ void PrepareMessageText(char* buffer) {
     if (length > 0 && buffer[length - 1] == '\r')
         buffer[--length] = '\0';
 }
+
+namespace {
+
+// One pass of the loop: waits up to the time-out for a datagram and hands it
+// on. Returns whether the socket was readable.
+bool RunPass(SOCKET listener, char* buffer, long timeoutMicros) {
+    fd_set readSet;
+    FD_ZERO(&readSet);
+    FD_SET(listener, &readSet);
+    timeval timeout = {0, timeoutMicros};
+    if (select(0, &readSet, nullptr, nullptr, &timeout) == SOCKET_ERROR)
+        return false;
+    if (!FD_ISSET(listener, &readSet))
+        return false;
+    int received = recv(listener, buffer, bufferSize - 1, 0);
+    // An oversized datagram still leaves its first bytes in the buffer: keep them.
+    if (received == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE)
+        received = bufferSize - 1;
+    if (received <= 0)
+        return true;
+    buffer[received] = '\0';
+    PrepareMessageText(buffer);
+    if (consoleMode) {
+        std::printf("Recv: %s\n", buffer);
+        std::fflush(stdout);
+    }
+    WriteSyslogEvent(buffer);
+    return true;
+}
+
+} // namespace
 
 void RunSyslogListener(std::uint32_t, char**) {
     stopRequested = false;
@@ -53,28 +86,11 @@ void RunSyslogListener(std::uint32_t, char**) {
         LogServiceError("Error binding socket to port 514");
     } else if (ReportServiceStatus(SERVICE_RUNNING, 0, 0)) {
         char buffer[bufferSize];
-        while (!stopRequested) {
-            fd_set readSet;
-            FD_ZERO(&readSet);
-            FD_SET(listener, &readSet);
-            timeval timeout = {0, 100};
-            if (select(0, &readSet, nullptr, nullptr, &timeout) == SOCKET_ERROR)
-                continue;
-            if (!FD_ISSET(listener, &readSet))
-                continue;
-            int received = recv(listener, buffer, bufferSize - 1, 0);
-            // An oversized datagram still leaves its first bytes in the buffer: keep them.
-            if (received == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE)
-                received = bufferSize - 1;
-            if (received <= 0)
-                continue;
-            buffer[received] = '\0';
-            PrepareMessageText(buffer);
-            if (consoleMode) {
-                std::printf("Recv: %s\n", buffer);
-                std::fflush(stdout);
-            }
-            WriteSyslogEvent(buffer);
+        while (!stopRequested)
+            RunPass(listener, buffer, 100);
+        // Datagrams already queued when the stop came are still written, up to
+        // a bound, so that a flood cannot hold the stop up.
+        for (int i = 0; i < drainLimit && RunPass(listener, buffer, 0); ++i) {
         }
     }
     shutdown(listener, SD_RECEIVE);

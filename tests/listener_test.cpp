@@ -74,6 +74,17 @@ TEST_F(Listener, AStopFromAnotherThreadClosesTheSocketBeforeCleaningUp) {
     EXPECT_TRUE(ReadEventLog().empty());
 }
 
+TEST_F(Listener, DatagramsQueuedWhenTheStopComesAreStillWritten) {
+    Start();
+    const int sent = 150;
+    for (int i = 0; i < sent; ++i)
+        SendDatagram("<13>queued " + std::to_string(i));
+    Stop();
+    auto events = ReadEventLog();
+    ASSERT_EQ(events.size(), static_cast<size_t>(sent));
+    EXPECT_EQ(events.back().strings.at(0), "queued " + std::to_string(sent - 1));
+}
+
 TEST_F(Listener, ConsoleModeEchoesEachMessageOnItsOwnLineAndReportsNothing) {
     consoleMode = true;
     testing::internal::CaptureStdout();
