@@ -4,6 +4,7 @@
 
 #include "child.h"
 #include "host_machine.h"
+#include "installation.h"
 #include "udp.h"
 
 namespace {
@@ -187,4 +188,55 @@ TEST_F(Executable, TheDebugCommandIgnoresTheCaseOfItsLetters) {
         ReleaseUdpPort(holder);
         EXPECT_EQ(output, debugging);
     }
+}
+
+TEST_F(Executable, InstallTwiceThenRemoveTwiceLeaveTheMachineAsBefore) {
+    const std::string exe = std::filesystem::canonical(QUARNEL_EXE).string();
+    const std::string dll = exe.substr(0, exe.size() - 4) + ".DLL";
+    struct Step {
+        std::vector<std::string> arguments;
+        std::string output;
+        bool installedAfter;
+    };
+    const Step steps[] = {
+        {{"/INSTALL", "extra", "args"}, "Quarnel SysLog Daemon installed.\n", true},
+        {{"-install"}, "CreateService failed - The specified service already exists. (0x431)\n", true},
+        {{"-remove"}, "Quarnel SysLog Daemon removed.\n", false},
+        {{"-Remove"},
+         "OpenService failed - The specified service does not exist as an installed service. (0x424)\n",
+         false},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.arguments[0]);
+        std::string output;
+        EXPECT_EQ(Run(step.arguments, &output), 0);
+        EXPECT_EQ(output, step.output);
+        auto record = ServiceRecord("VezOzuD");
+        auto values = host::RegistryValues(sourceKey);
+        ASSERT_EQ(record.has_value(), step.installedAfter);
+        ASSERT_EQ(values.has_value(), step.installedAfter);
+        if (step.installedAfter) {
+            EXPECT_EQ((*record)["display_name"], "Quarnel SysLog Daemon");
+            EXPECT_EQ((*record)["binary_path_name"], exe);
+            EXPECT_EQ((*record)["service_type"], SERVICE_WIN32_OWN_PROCESS);
+            EXPECT_EQ((*record)["start_type"], 3);
+            EXPECT_EQ((*record)["error_control"], 1);
+            EXPECT_EQ((*record)["service_start_name"], "LocalSystem");
+            EXPECT_EQ(*values, SourceValues(dll));
+        } else {
+            EXPECT_TRUE(host::RegistrySubkeys(applicationKey).has_value());
+        }
+    }
+    EXPECT_TRUE(ReadEventLog().empty());
+}
+
+TEST_F(Executable, RemoveStopsARunningServiceAndWaitsForIt) {
+    std::string output;
+    ASSERT_EQ(Run({"-install"}, &output), 0);
+    ASSERT_TRUE(host::ScriptRunningService("VezOzuD", {SERVICE_STOP_PENDING, SERVICE_STOPPED}));
+    EXPECT_EQ(Run({"-remove"}, &output), 0);
+    EXPECT_EQ(output, "Stopping Quarnel SysLog Daemon..\nQuarnel SysLog Daemon stopped.\n"
+                      "Quarnel SysLog Daemon removed.\n");
+    EXPECT_FALSE(ServiceRecord("VezOzuD").has_value());
+    EXPECT_FALSE(host::RegistryValues(sourceKey).has_value());
 }
