@@ -1,5 +1,7 @@
 // Asks Windows itself about the files we ship, for the Wine suite:
-//   probe messages FILE ID [STRING...]  formats message ID of FILE with the strings
+//   probe messages FILE ID[-LAST] [STRING...]  formats messages ID to LAST of FILE
+//   probe system CODE...                the system's texts for CODE, asked for as
+//                                       the install and remove commands ask
 //   probe version FILE                  prints FILE's version resource
 // Each result is one line on standard output, with CR and LF written as \r and \n.
 #include <windows.h>
@@ -24,7 +26,7 @@ void PrintEscaped(const char* label, const char* text) {
     std::printf("%s\n", line.c_str());
 }
 
-int FormatFromFile(const char* file, DWORD id, int count, char** strings) {
+int FormatFromFile(const char* file, const char* ids, int count, char** strings) {
     // As the event log reads a message file: data only, no code of it runs.
     HMODULE module = LoadLibraryExA(file, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (module == nullptr) {
@@ -34,19 +36,44 @@ int FormatFromFile(const char* file, DWORD id, int count, char** strings) {
     std::vector<DWORD_PTR> arguments;
     for (int i = 0; i < count; ++i)
         arguments.push_back(reinterpret_cast<DWORD_PTR>(strings[i]));
-    char* text = nullptr;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |
-                                      FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                                  module, id, 0, reinterpret_cast<char*>(&text), 0,
-                                  reinterpret_cast<va_list*>(arguments.data()));
-    if (length == 0) {
-        std::printf("format failed: %lu\n", GetLastError());
-        FreeLibrary(module);
-        return 1;
+    char* end = nullptr;
+    DWORD first = std::strtoul(ids, &end, 10);
+    DWORD last = *end == '-' ? std::strtoul(end + 1, nullptr, 10) : first;
+    int failures = 0;
+    for (DWORD id = first; id <= last; ++id) {
+        char* text = nullptr;
+        DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |
+                                          FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                                      module, id, 0, reinterpret_cast<char*>(&text), 0,
+                                      reinterpret_cast<va_list*>(arguments.data()));
+        std::string label = std::to_string(id) + ": ";
+        if (length == 0) {
+            std::printf("%sfailed %lu\n", label.c_str(), GetLastError());
+            ++failures;
+            continue;
+        }
+        PrintEscaped(label.c_str(), text);
+        LocalFree(text);
     }
-    PrintEscaped("text: ", text);
-    LocalFree(text);
     FreeLibrary(module);
+    return failures == 0 ? 0 : 1;
+}
+
+int PrintSystemTexts(int count, char** codes) {
+    for (int i = 0; i < count; ++i) {
+        DWORD code = std::strtoul(codes[i], nullptr, 10);
+        char* text = nullptr;
+        DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                          FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                                      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+        std::string label = std::to_string(code) + ": ";
+        if (length == 0) {
+            std::printf("%sfailed %lu\n", label.c_str(), GetLastError());
+            continue;
+        }
+        PrintEscaped(label.c_str(), text);
+        LocalFree(text);
+    }
     return 0;
 }
 
@@ -82,9 +109,11 @@ int PrintVersion(const char* file) {
 
 int main(int argc, char** argv) {
     if (argc >= 4 && std::string(argv[1]) == "messages")
-        return FormatFromFile(argv[2], std::strtoul(argv[3], nullptr, 10), argc - 4, argv + 4);
+        return FormatFromFile(argv[2], argv[3], argc - 4, argv + 4);
+    if (argc >= 3 && std::string(argv[1]) == "system")
+        return PrintSystemTexts(argc - 2, argv + 2);
     if (argc == 3 && std::string(argv[1]) == "version")
         return PrintVersion(argv[2]);
-    std::printf("usage: probe messages FILE ID [STRING...] | probe version FILE\n");
+    std::printf("usage: probe messages FILE ID[-LAST] [STRING...] | probe system CODE... | probe version FILE\n");
     return 2;
 }
