@@ -1,4 +1,5 @@
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <map>
@@ -40,8 +41,13 @@ std::filesystem::path Root() {
         root = std::filesystem::path(home) / ".local/state/quarnel-host";
     else
         root = "/tmp/quarnel-host";
-    std::error_code ignored;
-    std::filesystem::create_directories(root, ignored);
+    // Made sure of once per thread and root, not on every entry written.
+    thread_local std::string ensured;
+    if (root.native() != ensured) {
+        std::error_code ignored;
+        std::filesystem::create_directories(root, ignored);
+        ensured = root.native();
+    }
     return root;
 }
 
@@ -87,9 +93,12 @@ std::optional<DWORD> Enter(const char* function) {
 }
 
 bool AppendLine(const std::filesystem::path& path, const std::string& line) {
-    std::error_code ignored;
-    std::filesystem::create_directories(path.parent_path(), ignored);
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0 && errno == ENOENT) {
+        std::error_code ignored;
+        std::filesystem::create_directories(path.parent_path(), ignored);
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    }
     if (fd < 0)
         return false;
     std::string record = line + '\n';
