@@ -141,7 +141,8 @@ void EnsureInstalled() {
 }
 
 void EnsureStopped() {
-    if (QueryService().state != stoppedState && QueryService().state != 0) {
+    std::uint32_t state = QueryService().state;
+    if (state != stoppedState && state != 0) {
         Wine({"sc", "stop", "VezOzuD"});
         ASSERT_TRUE(WaitFor([] { return QueryService().state == stoppedState; }));
     }
@@ -451,7 +452,7 @@ TEST_F(Windows, DebugRunsInTheConsoleUntilCtrlC) {
     // Sent until one is echoed: then the socket is bound and the handler installed.
     bool echoed = WaitFor([&] {
         SendDatagram("<13>ping\n");
-        return ReadUntil(debug, "Recv: ", 200ms);
+        return ReadUntil(debug, "Recv: ", 500ms);
     });
     EXPECT_TRUE(echoed);
     ASSERT_TRUE(ReadUntil(debug, "\n", 1s));
