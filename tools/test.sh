@@ -10,3 +10,5 @@ for preset in windows-x64 windows-x86; do
   cmake --build --preset "$preset"
 done
 cmake --workflow --preset host
+# Sanitizers, fuzzing and the soak.
+bash tools/hardening.sh
