@@ -9,6 +9,7 @@ for preset in windows-x64 windows-x86; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
 done
-cmake --workflow --preset host
+# Other programs on a developer's machine may bind UDP 514 too; CI has none.
+flock /tmp/port514.lock cmake --workflow --preset host
 # Sanitizers, fuzzing and the soak.
 bash tools/hardening.sh
