@@ -40,8 +40,15 @@ constexpr int pollPort = 5514; // the bare poll loop needs a socket, not port 51
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
+// Cleans up what outlives the benchmark (Wine's server and services).
+void (*atDie)() = nullptr;
+
 [[noreturn]] void Die(const std::string& why) {
     std::fprintf(stderr, "relay_bench: %s\n", why.c_str());
+    if (auto cleanUp = atDie) {
+        atDie = nullptr;
+        cleanUp();
+    }
     std::exit(1);
 }
 
@@ -52,13 +59,32 @@ struct Process {
     std::string name;
 };
 
+// Options for a program run under Wine: variables to set ("NAME=value") or to
+// drop ("NAME"), a folder to start in, standard error apart from the output.
+struct SpawnExtras {
+    std::vector<std::string> env;
+    std::string directory;
+    std::string errorOutput;
+};
+
 Process Spawn(const std::string& name, const std::vector<std::string>& argv, const std::string& hostRoot,
-              const std::string& output) {
+              const std::string& output, const SpawnExtras& extras = {}) {
+    auto overridden = [&](const char* e) {
+        for (const auto& x : extras.env) {
+            std::string key = x.substr(0, x.find('='));
+            if (std::strncmp(e, key.c_str(), key.size()) == 0 && e[key.size()] == '=')
+                return true;
+        }
+        return false;
+    };
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "QUARNEL_HOST_ROOT=", 18) != 0)
+        if (std::strncmp(*e, "QUARNEL_HOST_ROOT=", 18) != 0 && !overridden(*e))
             env.emplace_back(*e);
     env.push_back("QUARNEL_HOST_ROOT=" + hostRoot);
+    for (const auto& x : extras.env)
+        if (x.find('=') != std::string::npos)
+            env.push_back(x);
     std::vector<char*> args, envp;
     for (const auto& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
@@ -69,7 +95,16 @@ Process Spawn(const std::string& name, const std::vector<std::string>& argv, con
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    if (extras.errorOutput.empty()) {
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, extras.errorOutput.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        // Wine's server and services outlive us: they must not keep the port 514 lock.
+        posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    }
+    if (!extras.directory.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, extras.directory.c_str());
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t all, none;
@@ -179,6 +214,129 @@ bool WaitBound(int port, double limitSeconds = 10) {
     return true;
 }
 
+// ---- Wine -------------------------------------------------------------------
+
+// The NUL-separated fields of /proc/PID/FILE (cmdline, environ).
+std::vector<std::string> ProcFields(pid_t pid, const char* file) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/" + file, std::ios::binary);
+    std::vector<std::string> fields;
+    for (std::string field; std::getline(in, field, '\0');)
+        fields.push_back(field);
+    return fields;
+}
+
+// Waits for a child that ends by itself; kills it after the limit.
+void Await(Process& p, double limitSeconds) {
+    auto start = Clock::now();
+    int status = 0;
+    while (::waitpid(p.pid, &status, WNOHANG) != p.pid) {
+        if (Seconds(Clock::now() - start) > limitSeconds) {
+            ::kill(p.pid, SIGKILL);
+            ::waitpid(p.pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    p.pid = -1;
+}
+
+// A fresh, headless Wine prefix of the benchmark's own, with a server that
+// stays between the receiver's runs so that Wine's own services start once.
+struct WinePrefix {
+    std::string wine, wineserver;
+    fs::path root, programDirectory;
+    std::vector<std::string> env;
+    mutable pid_t server = -1;
+
+    std::string Prefix() const { return (root / "prefix").string(); }
+
+    // Every process of this prefix: Wine passes WINEPREFIX on to all of them.
+    std::vector<pid_t> Processes() const {
+        std::vector<pid_t> found;
+        const std::string mark = "WINEPREFIX=" + Prefix();
+        if (DIR* proc = ::opendir("/proc")) {
+            while (dirent* d = ::readdir(proc)) {
+                pid_t pid = std::atoi(d->d_name);
+                if (pid <= 0)
+                    continue;
+                for (const auto& e : ProcFields(pid, "environ"))
+                    if (e == mark) {
+                        found.push_back(pid);
+                        break;
+                    }
+            }
+            ::closedir(proc);
+        }
+        return found;
+    }
+
+    void Run(const std::vector<std::string>& argv, double limitSeconds) {
+        Process p = Spawn(argv.back(), argv, root.string(), (root / "setup.txt").string(),
+                          {env, "", (root / "setup-errors.txt").string()});
+        Await(p, limitSeconds);
+    }
+
+    void Setup(const fs::path& where, const std::string& exe) {
+        root = where;
+        fs::remove_all(root);
+        fs::create_directories(root / "home");
+        env = {"WINEPREFIX=" + Prefix(),
+               "HOME=" + (root / "home").string(),
+               "XDG_CONFIG_HOME=" + (root / "home/.config").string(),
+               "WINEDLLOVERRIDES=mscoree,mshtml=",
+               "WINEDEBUG=-all",
+               "DISPLAY",
+               "WAYLAND_DISPLAY"};
+        Run({wine, "wineboot", "-i"}, 300);
+        Run({wineserver, "-w"}, 120);
+        programDirectory = root / "prefix/drive_c/Program Files/Quarnel SysLog";
+        fs::create_directories(programDirectory);
+        for (const char* file : {"QuarnelSysLog.exe", "QuarnelSysLog.dll"})
+            if (fs::exists(fs::path(exe).parent_path() / file))
+                fs::copy_file(fs::path(exe).parent_path() / file, programDirectory / file);
+        // Longer than the host runs between two Wine series; ends by itself
+        // ten minutes after a run that was killed.
+        Run({wineserver, "-p600"}, 30);
+        Run({wine, "cmd", "/c", "exit"}, 120);
+        FindServer();
+    }
+
+    // Looked for again at each start of the receiver, in case it was restarted.
+    void FindServer() const {
+        server = -1;
+        for (pid_t pid : Processes()) {
+            std::error_code error;
+            if (fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", error).filename().string().rfind(
+                    "wineserver", 0) == 0)
+                server = pid;
+        }
+        if (server < 0)
+            Die("no wineserver for the prefix in " + root.string());
+    }
+
+    void TearDown() {
+        if (root.empty())
+            return;
+        Run({wineserver, "-k"}, 30);
+        for (pid_t pid : Processes())
+            ::kill(pid, SIGKILL);
+        fs::remove_all(root);
+    }
+};
+
+std::string ProgramOutput(const std::string& command) {
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, p))
+            out += buffer;
+        ::pclose(p);
+    }
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
+        out.pop_back();
+    return out;
+}
+
 // ---- messages ---------------------------------------------------------------
 
 // An RFC 3164 line of exactly `size` bytes with its sequence number in it.
@@ -239,29 +397,64 @@ private:
 // ---- receivers --------------------------------------------------------------
 
 // Either the system, whose entries are read back from the host event log, or
-// the bare receiver, whose count is in a shared counter.
+// the bare receiver, whose count is in a shared counter, or the Windows build
+// under Wine, whose entries are counted from its console echo ("Recv: " lines,
+// the same text it hands to ReportEventA next) or, when traced, from the
+// +eventlog lines in which Wine's ReportEventW shows each entry's string.
 class Receiver {
 public:
-    Receiver(std::string kind, std::string program, fs::path work) : kind(kind), program(program), work(work) {}
+    Receiver(std::string kind, std::string program, fs::path work, const WinePrefix* wine = nullptr,
+             bool traced = false)
+        : kind(kind), program(program), work(work), wine(wine), traced(traced) {}
 
     bool Ours() const { return kind == "ours"; }
+    bool Wine() const { return wine != nullptr; }
+    bool Traced() const { return traced; }
 
     void Start() {
         fs::remove_all(work);
         fs::create_directories(work);
-        if (Ours()) {
+        if (Wine()) {
+            SpawnExtras extras{wine->env, wine->programDirectory.string(), TracePath().string()};
+            if (traced)
+                for (auto& e : extras.env)
+                    if (e.rfind("WINEDEBUG=", 0) == 0)
+                        e = "WINEDEBUG=-all,+eventlog";
+            process = Spawn(kind, {wine->wine, "QuarnelSysLog.exe", "-debug"}, work.string(), ConsolePath().string(),
+                            extras);
+        } else if (Ours()) {
             process = Spawn(kind, {program, "-debug"}, work.string(), (work / "console.txt").string());
         } else {
             process = Spawn(kind, {program, std::to_string(syslogPort), (work / "counter").string()}, work.string(),
                             (work / "console.txt").string());
         }
-        if (!WaitBound(syslogPort))
+        if (!WaitBound(syslogPort, Wine() ? 60 : 10))
             Die(kind + " receiver did not bind port 514; see " + (work / "console.txt").string());
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         logOffset = 0;
+        traceOffset = 0;
         lineScanOffset = 0;
         counted = 0;
-        if (!Ours()) {
+        exePid = -1;
+        if (Wine()) {
+            // wine may run a console program through start.exe: then the
+            // process that receives is another one of the prefix.
+            for (pid_t pid : wine->Processes()) {
+                // Wine writes the Windows command line over argv, blanks and all.
+                auto argv = ProcFields(pid, "cmdline");
+                if (!argv.empty() && argv[0].rfind("start.exe", 0) != 0 &&
+                    argv[0].find("QuarnelSysLog.exe") != std::string::npos &&
+                    (exePid < 0 || pid != process.pid))
+                    exePid = pid;
+            }
+            viaStart = exePid != process.pid;
+            wine->FindServer();
+            if (exePid < 0) {
+                Stop(process);
+                Die("no QuarnelSysLog.exe process in the Wine prefix");
+            }
+        }
+        if (!Ours() && !Wine()) {
             int fd = ::open((work / "counter").c_str(), O_RDONLY);
             counter = static_cast<const long long*>(::mmap(nullptr, sizeof(long long), PROT_READ, MAP_SHARED, fd, 0));
             ::close(fd);
@@ -274,16 +467,54 @@ public:
             ::munmap(const_cast<long long*>(counter), sizeof(long long));
             counter = nullptr;
         }
+        // The next start must not find this one's socket still bound.
+        for (auto start = Clock::now(); Wine() && UdpSocket(syslogPort).bound && Seconds(Clock::now() - start) < 10;)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         return took;
     }
 
     pid_t Pid() const { return process.pid; }
 
+    // CPU of the receiver; under Wine its process and wineserver, which does
+    // part of the work of every Winsock and file call.
+    double Cpu() const { return Wine() ? CpuSeconds(exePid) + CpuSeconds(wine->server) : CpuSeconds(process.pid); }
+    double ServerCpu() const { return Wine() ? CpuSeconds(wine->server) : 0; }
+    // The rest of the prefix: start.exe, services.exe, explorer.exe and the like.
+    double OtherCpu() const {
+        double total = 0;
+        if (Wine())
+            for (pid_t pid : wine->Processes())
+                if (pid != exePid && pid != wine->server)
+                    total += CpuSeconds(pid);
+        return total;
+    }
+    double PeakMiB() const { return PeakMemoryMiB(Wine() ? exePid : process.pid); }
+    bool ViaStart() const { return viaStart; }
+    // Names of the prefix's other processes, for the report.
+    std::string OtherNames() const {
+        std::vector<std::string> names;
+        if (Wine())
+            for (pid_t pid : wine->Processes()) {
+                auto argv = ProcFields(pid, "cmdline");
+                if (pid == exePid || pid == wine->server || argv.empty())
+                    continue;
+                std::string name = argv[0].substr(0, argv[0].find(' '));
+                name = name.substr(name.find_last_of("\\/") + 1);
+                if (std::find(names.begin(), names.end(), name) == names.end())
+                    names.push_back(name);
+            }
+        std::sort(names.begin(), names.end());
+        std::string all;
+        for (const auto& n : names)
+            all += (all.empty() ? "" : ", ") + n;
+        return all;
+    }
+
     // Messages written (ours: log lines, bare: datagrams received) so far.
     long Count() {
-        if (!Ours())
+        if (!Ours() && !Wine())
             return static_cast<long>(__atomic_load_n(counter, __ATOMIC_RELAXED));
-        std::ifstream log(LogPath(), std::ios::binary);
+        std::ifstream log(Wine() ? ConsolePath() : LogPath(), std::ios::binary);
         if (!log)
             return counted;
         log.seekg(static_cast<std::streamoff>(lineScanOffset));
@@ -296,24 +527,60 @@ public:
     }
 
     // Ours: checks the entries written since the last call against what was
-    // sent; returns those that are intact and in order.
+    // sent; returns those that are intact and in order. Traced under Wine,
+    // those of the trace, with the echoed ones in `echoed`.
     long IntactInOrder(int size, long firstSeq, long count) {
-        if (!Ours())
+        if (!Ours() && !Wine())
             return Count() - countedBefore;
-        std::ifstream log(LogPath(), std::ios::binary);
-        log.seekg(static_cast<std::streamoff>(logOffset));
+        auto expectEntry = [&](long seq) { return ExpectedEntry(size, seq); };
+        if (!Wine())
+            return Check(LogPath(), logOffset, firstSeq, count, expectEntry, [](const std::string& line) {
+                auto entry = nlohmann::json::parse(line, nullptr, false);
+                if (entry.is_discarded() || !entry.contains("strings") || entry["strings"].empty())
+                    return std::string();
+                return entry["strings"][0].get<std::string>();
+            });
+        // The echo is the prepared text, header and all; MinGW's stdout ends lines with CR LF.
+        echoed = Check(ConsolePath(), logOffset, firstSeq, count, [&](long seq) { return Message(size, seq); },
+                       [](std::string line) {
+                           if (!line.empty() && line.back() == '\r')
+                               line.pop_back();
+                           return line.rfind("Recv: ", 0) == 0 ? line.substr(6) : std::string();
+                       });
+        if (!traced)
+            return echoed;
+        // 0024:trace:eventlog:ReportEventW L"text"; Wine cuts long strings
+        // short and marks it with "..." after the quote, which is then not intact.
+        return Check(TracePath(), traceOffset, firstSeq, count, expectEntry, [](const std::string& line) {
+            static const std::string mark = ":eventlog:ReportEventW L\"";
+            auto at = line.find(mark);
+            if (at == std::string::npos || line.size() < at + mark.size() + 1 || line.back() != '"')
+                return std::string();
+            return line.substr(at + mark.size(), line.size() - at - mark.size() - 1);
+        });
+    }
+
+    void MarkCount() { countedBefore = Count(); }
+
+    std::string kind;
+    long echoed = 0;
+
+private:
+    // Lines of `path` from `offset` on whose text (as `extract` finds it) is
+    // exactly what was sent, counted while their sequence numbers rise.
+    template <typename Expected, typename Extract>
+    long Check(const fs::path& path, size_t& offset, long firstSeq, long count, Expected expected, Extract extract) {
+        std::ifstream log(path, std::ios::binary);
+        log.seekg(static_cast<std::streamoff>(offset));
         long good = 0, last = firstSeq - 1;
         for (std::string line; std::getline(log, line);) {
-            logOffset += line.size() + 1;
-            auto entry = nlohmann::json::parse(line, nullptr, false);
-            if (entry.is_discarded() || !entry.contains("strings") || entry["strings"].empty())
-                continue;
-            std::string text = entry["strings"][0];
+            offset += line.size() + 1;
+            std::string text = extract(line);
             auto at = text.find("seq=");
             if (at == std::string::npos)
                 continue;
             long seq = std::atol(text.c_str() + at + 4);
-            if (seq > last && seq < firstSeq + count && text == ExpectedEntry(size, seq)) {
+            if (seq > last && seq < firstSeq + count && text == expected(seq)) {
                 ++good;
                 last = seq;
             }
@@ -321,17 +588,19 @@ public:
         return good;
     }
 
-    void MarkCount() { countedBefore = Count(); }
-
-    std::string kind;
-
-private:
     fs::path LogPath() const { return work / "eventlog" / "Application.jsonl"; }
+    fs::path ConsolePath() const { return work / "console.txt"; }
+    fs::path TracePath() const { return work / "trace.txt"; }
 
     std::string program;
     fs::path work;
+    const WinePrefix* wine;
+    bool traced;
     Process process;
+    pid_t exePid = -1;
+    bool viaStart = false;
     size_t logOffset = 0;
+    size_t traceOffset = 0;
     size_t lineScanOffset = 0;
     long counted = 0;
     long countedBefore = 0;
@@ -349,13 +618,16 @@ struct Run {
     double entriesPerSecond;
     double cpuSeconds;
     double peakMiB;
+    double serverCpuSeconds = 0; // Wine: wineserver's part of cpuSeconds
+    double otherCpuSeconds = 0;  // Wine: the prefix's other processes, not in cpuSeconds
+    long echoed = -1;            // Wine, traced: intact echo lines beside the traced entries
 };
 
 // Sends one load and waits until no more entries arrive.
 Run Measure(Receiver& r, Sender& sender, int size, long& nextSeq, long count, double rate) {
     r.MarkCount();
     long before = r.Count();
-    double cpu0 = CpuSeconds(r.Pid());
+    double cpu0 = r.Cpu(), server0 = r.ServerCpu(), other0 = r.OtherCpu();
     auto start = Clock::now();
     double sending = sender.Send(size, nextSeq, count, rate);
     // Done when the socket's queue is empty and the count has stood still.
@@ -375,16 +647,26 @@ Run Measure(Receiver& r, Sender& sender, int size, long& nextSeq, long count, do
             break;
     }
     double busy = std::max(Seconds(lastChange - start), sending);
-    double cpu = CpuSeconds(r.Pid()) - cpu0;
+    double cpu = r.Cpu() - cpu0;
     long good = r.IntactInOrder(size, nextSeq, count);
     (void)before;
     nextSeq += count;
     Run run{r.kind, size, rate > 0 ? "paced" : "burst", count / sending, count, good,
-            100.0 * (count - good) / count, good / busy, cpu, PeakMemoryMiB(r.Pid())};
-    std::printf("%-8s %5d B %-5s offered %9.0f/s sent %7ld written %7ld loss %6.2f%% %9.0f entries/s cpu %6.3f s peak "
+            100.0 * (count - good) / count, good / busy, cpu, r.PeakMiB()};
+    if (r.Wine()) {
+        run.serverCpuSeconds = r.ServerCpu() - server0;
+        run.otherCpuSeconds = r.OtherCpu() - other0;
+    }
+    if (r.Traced())
+        run.echoed = r.echoed;
+    std::printf("%-16s %5d B %-5s offered %9.0f/s sent %7ld written %7ld loss %6.2f%% %9.0f entries/s cpu %6.3f s peak "
                 "%6.1f MiB\n",
                 run.receiver.c_str(), size, run.mode.c_str(), run.offered, run.sent, run.written, run.lossPercent,
                 run.entriesPerSecond, run.cpuSeconds, run.peakMiB);
+    if (r.Wine())
+        std::printf("%-16s         wineserver %.3f s of that cpu, other Wine processes %.3f s%s\n", "",
+                    run.serverCpuSeconds, run.otherCpuSeconds,
+                    run.echoed >= 0 ? (", echo lines " + std::to_string(run.echoed)).c_str() : "");
     std::fflush(stdout);
     return run;
 }
@@ -446,7 +728,7 @@ Series RunSeries(Receiver& r, int size, double stepSeconds, const std::vector<lo
     }
     for (long count : bursts)
         s.bursts.push_back(Measure(r, sender, size, seq, count, 0));
-    s.peakMiB = PeakMemoryMiB(r.Pid());
+    s.peakMiB = r.PeakMiB();
     r.StopProcess();
     std::sort(s.steps.begin(), s.steps.end(), [](const Run& a, const Run& b) { return a.offered < b.offered; });
     return s;
@@ -470,6 +752,37 @@ double IdleCpu(const std::string& name, const std::vector<std::string>& argv, in
 struct Latency {
     double median, low, high;
 };
+
+struct Idle {
+    double cpu, server, others;
+    std::string otherNames;
+    bool viaStart = false;
+};
+
+// The same two measures for a receiver that needs more than a plain start.
+Idle IdleCpu(Receiver& r, double seconds) {
+    r.Start();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    double cpu0 = r.Cpu(), server0 = r.ServerCpu(), other0 = r.OtherCpu();
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    Idle idle{r.Cpu() - cpu0, r.ServerCpu() - server0, r.OtherCpu() - other0, r.OtherNames(), r.ViaStart()};
+    r.StopProcess();
+    return idle;
+}
+
+Latency StopLatency(Receiver& r, int times) {
+    std::vector<double> took;
+    for (int i = 0; i < times; ++i) {
+        r.Start();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        double t = r.StopProcess();
+        if (t < 0)
+            Die(r.kind + " did not stop on SIGINT within 10 s");
+        took.push_back(t);
+    }
+    std::sort(took.begin(), took.end());
+    return {took[took.size() / 2], took.front(), took.back()};
+}
 
 Latency StopLatency(const std::string& name, const std::vector<std::string>& argv, int port, const fs::path& work,
                     int times) {
@@ -535,9 +848,9 @@ std::string Machine() {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string ours = QUARNEL_EXE, bare = BARE_RECEIVER, poll = BARE_POLL;
+    std::string ours = QUARNEL_EXE, bare = BARE_RECEIVER, poll = BARE_POLL, windowsExe = QUARNEL_WINDOWS_EXE;
     fs::path out = "bench/results";
-    bool quick = false;
+    bool quick = false, withWine = false, noWine = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--receiver" && i + 1 < argc)
@@ -546,13 +859,33 @@ int main(int argc, char** argv) {
             out = argv[++i];
         else if (a == "--quick")
             quick = true;
+        else if (a == "--wine")
+            withWine = true;
+        else if (a == "--no-wine")
+            noWine = true;
+        else if (a == "--windows-receiver" && i + 1 < argc)
+            windowsExe = argv[++i];
         else {
-            std::fprintf(stderr, "usage: %s [--receiver PROGRAM] [--out DIR] [--quick]\n", argv[0]);
+            std::fprintf(stderr,
+                         "usage: %s [--receiver PROGRAM] [--out DIR] [--quick] [--wine|--no-wine] [--windows-receiver EXE]\n",
+                         argv[0]);
             return 2;
         }
     }
     if (!fs::exists(ours))
         Die(ours + " does not exist: build it first");
+    // Wine is part of the run wherever it and the Windows build are there.
+    bool wineThere = !std::string(QUARNEL_WINE).empty() && !std::string(QUARNEL_WINESERVER).empty();
+    if (!withWine && !noWine) {
+        withWine = wineThere && fs::exists(windowsExe);
+        if (!withWine)
+            std::printf("Without the Wine runs: %s\n", wineThere ? (windowsExe + " is missing").c_str()
+                                                                  : "Wine is not installed");
+    }
+    if (withWine && !fs::exists(windowsExe))
+        Die(windowsExe + " does not exist: cmake --preset windows-x64 && cmake --build --preset windows-x64");
+    if (withWine && (std::string(QUARNEL_WINE).empty() || std::string(QUARNEL_WINESERVER).empty()))
+        Die("--wine needs Wine (apt-get install wine64)");
     if (UdpSocket(syslogPort).bound)
         Die("port 514 is already bound by another program");
     fs::create_directories(out);
@@ -564,89 +897,223 @@ int main(int argc, char** argv) {
     double idleSeconds = quick ? 2 : 10;
     int stops = quick ? 5 : 20;
 
+    WinePrefix prefix;
+    std::string wineVersion;
+    if (withWine) {
+        auto started = Clock::now();
+        prefix.wine = QUARNEL_WINE;
+        prefix.wineserver = QUARNEL_WINESERVER;
+        static WinePrefix* active = &prefix;
+        atDie = [] { active->TearDown(); };
+        prefix.Setup(work / "wine", windowsExe);
+        wineVersion = ProgramOutput("'" + prefix.wine + "' --version 2>/dev/null");
+        std::printf("Wine prefix %s (%s) ready after %.1f s\n", prefix.Prefix().c_str(), wineVersion.c_str(),
+                    Seconds(Clock::now() - started));
+        std::fflush(stdout);
+    }
+
     Receiver system("ours", ours, work / "ours");
     Receiver baseline("baseline", bare, work / "baseline");
-    std::vector<Series> oursBySize, bareBySize;
+    Receiver underWine("ours/Wine", windowsExe, work / "ours-wine", &prefix);
+    Receiver traced("ours/Wine+trace", windowsExe, work / "ours-wine-traced", &prefix, true);
+    std::vector<Series> oursBySize, bareBySize, wineBySize;
     for (int size : sizes) {
         oursBySize.push_back(RunSeries(system, size, stepSeconds, bursts, 2e6));
         bareBySize.push_back(RunSeries(baseline, size, stepSeconds, bursts, 2e6));
+        if (withWine)
+            wineBySize.push_back(RunSeries(underWine, size, stepSeconds, bursts, 2e6));
+    }
+    // What tracing costs and whether the echo counts as the trace does: the
+    // 100-byte zero-loss step and a 10,000 burst again, with +eventlog on.
+    std::vector<Run> tracedRuns;
+    if (withWine) {
+        Sender sender;
+        traced.Start();
+        long seq = 0;
+        double rate = std::max(500.0, wineBySize[0].zeroLossRate);
+        tracedRuns.push_back(
+            Measure(traced, sender, 100, seq, std::max(1000L, static_cast<long>(rate * stepSeconds)), rate));
+        tracedRuns.push_back(Measure(traced, sender, 100, seq, 10000, 0));
+        traced.StopProcess();
     }
 
     std::printf("idle: measuring %g s of each\n", idleSeconds);
     std::fflush(stdout);
     double idleOurs = IdleCpu("ours", {ours, "-debug"}, syslogPort, work / "idle", idleSeconds);
     double idleBare = IdleCpu("poll", {poll, std::to_string(pollPort)}, pollPort, work / "idle", idleSeconds);
-    std::printf("idle: ours %.3f s CPU, bare poll loop %.3f s CPU\n", idleOurs, idleBare);
+    Idle idleWine{};
+    if (withWine)
+        idleWine = IdleCpu(underWine, idleSeconds);
+    std::printf("idle: ours %.3f s CPU, bare poll loop %.3f s CPU", idleOurs, idleBare);
+    if (withWine)
+        std::printf(", under Wine %.3f s (wineserver %.3f s; other Wine processes %.3f s)", idleWine.cpu,
+                    idleWine.server, idleWine.others);
+    std::printf("\n");
     Latency stopOurs = StopLatency("ours", {ours, "-debug"}, syslogPort, work / "stop", stops);
     Latency stopBare = StopLatency("poll", {poll, std::to_string(pollPort)}, pollPort, work / "stop", stops);
-    std::printf("stop: ours median %.2f ms, bare poll loop median %.2f ms\n", stopOurs.median * 1e3,
+    Latency stopWine{};
+    auto stopsStarted = Clock::now();
+    if (withWine)
+        stopWine = StopLatency(underWine, stops);
+    double stopsTook = Seconds(Clock::now() - stopsStarted);
+    std::printf("stop: ours median %.2f ms, bare poll loop median %.2f ms", stopOurs.median * 1e3,
                 stopBare.median * 1e3);
+    if (withWine)
+        std::printf(", under Wine median %.2f ms (%d starts and stops in %.1f s)", stopWine.median * 1e3, stops,
+                    stopsTook);
+    std::printf("\n");
+    double serverPeakMiB = withWine ? PeakMemoryMiB(prefix.server) : 0;
+    atDie = nullptr;
+    prefix.TearDown();
     fs::remove_all(work);
 
-    // The report.
+    // The report: with Wine, its column and the ratios to both others.
     std::ostringstream md;
     char when[64];
     std::time_t now = std::time(nullptr);
     std::strftime(when, sizeof when, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
     md << "Run " << when << " on " << Machine() << ". Receiver: `" << fs::path(ours).filename().string()
-       << " -debug` (host build, console echo to /dev/null); baseline: one blocking `recv` per datagram into a "
-          "1024-byte buffer.\n\n";
-    md << "| Measure | ours | baseline | ours / baseline |\n|---|---:|---:|---:|\n";
+       << " -debug` (host build, console echo to a file)";
+    if (withWine)
+        md << "; under Wine: the x86-64 Windows build, `wine " << fs::path(windowsExe).filename().string()
+           << " -debug` in a fresh headless prefix of its own (" << wineVersion
+           << ", WINEDEBUG=-all), entries counted from its console echo, CPU of its process plus wineserver";
+    md << "; baseline: one blocking `recv` per datagram into a 1024-byte buffer.\n\n";
+    if (withWine)
+        md << "| Measure | ours | ours under Wine | baseline | ours / baseline | Wine / baseline | Wine / ours "
+              "|\n|---|---:|---:|---:|---:|---:|---:|\n";
+    else
+        md << "| Measure | ours | baseline | ours / baseline |\n|---|---:|---:|---:|\n";
+    auto row = [&](const std::string& label, const std::string& o, const std::string& w, const std::string& b,
+                   const std::string& ob, const std::string& wb, const std::string& wo) {
+        md << "| " << label << " | " << o;
+        if (withWine)
+            md << " | " << w;
+        md << " | " << b << " | " << ob;
+        if (withWine)
+            md << " | " << wb << " | " << wo;
+        md << " |\n";
+    };
+    auto lossRatio = [](double a, double b) { return b > 0 ? Ratio(a, b) : std::string("-"); };
     for (size_t i = 0; i < sizes.size(); ++i) {
         const Series &o = oursBySize[i], &b = bareBySize[i];
-        md << "| Highest paced rate with zero loss, " << sizes[i] << "-byte lines (msg/s) | " << Grouped(o.zeroLossRate)
-           << " | " << Grouped(b.zeroLossRate) << (b.steps.back().offered < 0.8 * 2e6 && b.steps.back().written ==
-                                                         b.steps.back().sent
-                                                     ? " (sender's limit)"
-                                                     : "")
-           << " | " << Ratio(o.zeroLossRate, b.zeroLossRate) << " |\n";
+        double w = withWine ? wineBySize[i].zeroLossRate : 0;
+        row("Highest paced rate with zero loss, " + std::to_string(sizes[i]) + "-byte lines (msg/s)",
+            Grouped(o.zeroLossRate), Grouped(w),
+            Grouped(b.zeroLossRate) +
+                (b.steps.back().offered < 0.8 * 2e6 && b.steps.back().written == b.steps.back().sent
+                     ? " (sender's limit)"
+                     : ""),
+            Ratio(o.zeroLossRate, b.zeroLossRate), Ratio(w, b.zeroLossRate), Ratio(w, o.zeroLossRate));
     }
     for (size_t i = 0; i < sizes.size(); ++i)
         for (size_t k = 0; k < bursts.size(); ++k) {
             const Run &o = oursBySize[i].bursts[k], &b = bareBySize[i].bursts[k];
-            md << "| Loss, burst of " << Grouped(bursts[k]) << " " << sizes[i] << "-byte lines | "
-               << Fixed(o.lossPercent, 1) << " % | " << Fixed(b.lossPercent, 1) << " % | "
-               << (b.lossPercent > 0 ? Ratio(o.lossPercent, b.lossPercent) : "-") << " |\n";
+            double w = withWine ? wineBySize[i].bursts[k].lossPercent : 0;
+            row("Loss, burst of " + Grouped(bursts[k]) + " " + std::to_string(sizes[i]) + "-byte lines",
+                Fixed(o.lossPercent, 1) + " %", Fixed(w, 1) + " %", Fixed(b.lossPercent, 1) + " %",
+                lossRatio(o.lossPercent, b.lossPercent), lossRatio(w, b.lossPercent), lossRatio(w, o.lossPercent));
         }
+    auto perMessage = [](const Run& r) { return r.written ? r.cpuSeconds / r.written * 1e6 : 0; };
     for (size_t i = 0; i < sizes.size(); ++i) {
-        const Run &o = oursBySize[i].atZeroLoss, &b = bareBySize[i].atZeroLoss;
-        double oc = o.written ? o.cpuSeconds / o.written * 1e6 : 0, bc = b.written ? b.cpuSeconds / b.written * 1e6 : 0;
-        md << "| Receiver CPU per message at its zero-loss rate, " << sizes[i] << "-byte lines (µs) | " << Fixed(oc, 1)
-           << " | " << Fixed(bc, 1) << " | " << Ratio(oc, bc) << " |\n";
+        double oc = perMessage(oursBySize[i].atZeroLoss), bc = perMessage(bareBySize[i].atZeroLoss);
+        double wc = withWine ? perMessage(wineBySize[i].atZeroLoss) : 0;
+        row("Receiver CPU per message at its zero-loss rate, " + std::to_string(sizes[i]) + "-byte lines (µs)",
+            Fixed(oc, 1), Fixed(wc, 1), Fixed(bc, 1), Ratio(oc, bc), Ratio(wc, bc), Ratio(wc, oc));
     }
-    md << "| Peak memory of the receiver (MiB) | " << Fixed(oursBySize[0].peakMiB, 1) << " | "
-       << Fixed(bareBySize[0].peakMiB, 1) << " | " << Ratio(oursBySize[0].peakMiB, bareBySize[0].peakMiB) << " |\n";
-    md << "| Idle CPU in " << Fixed(idleSeconds, 0) << " s without traffic (s; baseline: bare 100 µs poll loop) | "
-       << Fixed(idleOurs, 3) << " | " << Fixed(idleBare, 3) << " | " << Ratio(idleOurs, idleBare) << " |\n";
-    md << "| Stop latency, SIGINT to exit, median of " << stops << " (ms; baseline: bare poll loop) | "
-       << Fixed(stopOurs.median * 1e3, 2) << " (" << Fixed(stopOurs.low * 1e3, 2) << "-" << Fixed(stopOurs.high * 1e3, 2)
-       << ") | " << Fixed(stopBare.median * 1e3, 2) << " (" << Fixed(stopBare.low * 1e3, 2) << "-"
-       << Fixed(stopBare.high * 1e3, 2) << ") | " << Ratio(stopOurs.median, stopBare.median) << " |\n\n";
+    double wp = withWine ? wineBySize[0].peakMiB : 0;
+    row("Peak memory of the receiver (MiB)", Fixed(oursBySize[0].peakMiB, 1), Fixed(wp, 1),
+        Fixed(bareBySize[0].peakMiB, 1), Ratio(oursBySize[0].peakMiB, bareBySize[0].peakMiB),
+        Ratio(wp, bareBySize[0].peakMiB), Ratio(wp, oursBySize[0].peakMiB));
+    row("Idle CPU in " + Fixed(idleSeconds, 0) + " s without traffic (s; baseline: bare 100 µs poll loop)",
+        Fixed(idleOurs, 3), Fixed(idleWine.cpu, 3), Fixed(idleBare, 3), Ratio(idleOurs, idleBare),
+        Ratio(idleWine.cpu, idleBare), Ratio(idleWine.cpu, idleOurs));
+    auto latency = [](const Latency& l) {
+        return Fixed(l.median * 1e3, 2) + " (" + Fixed(l.low * 1e3, 2) + "-" + Fixed(l.high * 1e3, 2) + ")";
+    };
+    row("Stop latency, SIGINT to exit, median of " + std::to_string(stops) + " (ms; baseline: bare poll loop)",
+        latency(stopOurs), latency(stopWine), latency(stopBare), Ratio(stopOurs.median, stopBare.median),
+        Ratio(stopWine.median, stopBare.median), Ratio(stopWine.median, stopOurs.median));
+    md << "\n";
+
+    if (withWine) {
+        const Run& z100 = wineBySize[0].atZeroLoss;
+        const Run& z1023 = wineBySize[1].atZeroLoss;
+        double others = 0;
+        for (const Series& s : wineBySize) {
+            for (const Run& r : s.steps)
+                others += r.otherCpuSeconds;
+            for (const Run& r : s.bursts)
+                others += r.otherCpuSeconds;
+        }
+        auto serverShare = [](const Run& r) { return r.cpuSeconds > 0 ? 100 * r.serverCpuSeconds / r.cpuSeconds : 0; };
+        md << "Under Wine, wineserver did " << Fixed(serverShare(z100), 0) << " % (100-byte lines) and "
+           << Fixed(serverShare(z1023), 0) << " % (1023-byte lines) of the receiver CPU at the zero-loss rate, and "
+           << Fixed(idleWine.cpu > 0 ? 100 * idleWine.server / idleWine.cpu : 0, 0)
+           << " % of the idle CPU; its own peak resident size was " << Fixed(serverPeakMiB, 1)
+           << " MiB (not in the receiver's). The prefix's other processes (" << idleWine.otherNames
+           << ") are left out: " << Fixed(others, 3) << " s over all the Wine loads, " << Fixed(idleWine.others, 3)
+           << " s in the idle " << Fixed(idleSeconds, 0) << " s. "
+           << (idleWine.viaStart ? "wine ran the program through start.exe; stop latency is SIGINT to start.exe's "
+                                   "exit, which follows the program's."
+                                 : "wine ran the program in the process it started; SIGINT goes to it.")
+           << "\n\n";
+        md << "The echo against Wine's +eventlog trace (WINEDEBUG=-all,+eventlog, the receiver's standard error to a "
+              "file), 100-byte lines:\n\n";
+        md << "| load | offered (msg/s) | sent | entries in the trace | echo lines | loss | CPU per message (µs) | "
+              "same load untraced (µs) |\n|---|---:|---:|---:|---:|---:|---:|---:|\n";
+        for (size_t k = 0; k < tracedRuns.size(); ++k) {
+            const Run& t = tracedRuns[k];
+            const Run& u = k == 0 ? z100 : wineBySize[0].bursts[1];
+            md << "| " << t.mode << " | " << Grouped(t.offered) << " | " << Grouped(t.sent) << " | "
+               << Grouped(t.written) << " | " << Grouped(t.echoed) << " | " << Fixed(t.lossPercent, 2) << " % | "
+               << Fixed(perMessage(t), 1) << " | " << Fixed(perMessage(u), 1) << " |\n";
+        }
+        md << "\n";
+    }
 
     md << "Every run (paced steps, then the bursts; entries/s counts only entries that are intact and in order):\n\n";
-    md << "| receiver | size (B) | load | offered (msg/s) | sent | written | loss | entries/s | CPU (s) | peak (MiB) "
-          "|\n|---|---:|---|---:|---:|---:|---:|---:|---:|---:|\n";
+    md << "| receiver | size (B) | load | offered (msg/s) | sent | written | loss | entries/s | CPU (s) | peak (MiB) |"
+       << (withWine ? " of the CPU, wineserver (s) |" : "") << "\n|---|---:|---|---:|---:|---:|---:|---:|---:|---:|"
+       << (withWine ? "---:|" : "") << "\n";
     std::ofstream data(out / "steps.dat");
     data << "# receiver size offered entries_per_s loss_percent\n";
-    for (size_t i = 0; i < sizes.size(); ++i)
-        for (const Series* s : {&oursBySize[i], &bareBySize[i]}) {
-            data << "# " << s->steps.front().receiver << "-" << sizes[i] << "\n";
+    std::vector<std::string> titles;
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        std::vector<const Series*> all = {&oursBySize[i], &bareBySize[i]};
+        if (withWine)
+            all.push_back(&wineBySize[i]);
+        for (const Series* s : all) {
+            const std::string& who = s->steps.front().receiver;
+            titles.push_back((who == "ours/Wine" ? std::string("ours under Wine") : who) + ", " +
+                             std::to_string(sizes[i]) + " B");
+            data << "# " << who << "-" << sizes[i] << "\n";
             for (const Run& r : s->steps)
                 data << r.offered << " " << r.entriesPerSecond << " " << r.lossPercent << "\n";
             data << "\n\n";
-            std::vector<Run> all = s->steps;
-            all.insert(all.end(), s->bursts.begin(), s->bursts.end());
-            for (const Run& r : all)
+            std::vector<Run> runs = s->steps;
+            runs.insert(runs.end(), s->bursts.begin(), s->bursts.end());
+            for (const Run& r : runs) {
                 md << "| " << r.receiver << " | " << r.size << " | " << r.mode << " | " << Grouped(r.offered) << " | "
                    << Grouped(r.sent) << " | " << Grouped(r.written) << " | " << Fixed(r.lossPercent, 2) << " % | "
                    << Grouped(r.entriesPerSecond) << " | " << Fixed(r.cpuSeconds, 3) << " | " << Fixed(r.peakMiB, 1)
-                   << " |\n";
+                   << " |";
+                if (withWine)
+                    md << " " << (r.receiver == "ours/Wine" ? Fixed(r.serverCpuSeconds, 3) : "-") << " |";
+                md << "\n";
+            }
         }
+    }
     data.close();
     std::ofstream(out / "results.md") << md.str();
     std::printf("\n%s", md.str().c_str());
 
     // The plot, if gnuplot is there.
+    std::string curves[2];
+    for (int column : {2, 3})
+        for (size_t k = 0; k < titles.size(); ++k)
+            curves[column - 2] += (k ? ", " : "") + std::string("f index ") + std::to_string(k) + " using 1:" +
+                                  std::to_string(column) + " with linespoints title '" + titles[k] + "'";
     std::ofstream plot(out / "plot.gp");
     plot << "set terminal pngcairo size 1100,800 font 'sans,10'\n"
          << "set output '" << (out / "throughput.png").string() << "'\n"
@@ -654,15 +1121,9 @@ int main(int argc, char** argv) {
          << "set logscale xy\nset grid\nset key left top\nset xlabel 'offered rate (messages/s)'\n"
          << "set ylabel 'entries/s (intact, in order)'\n"
          << "f='" << (out / "steps.dat").string() << "'\n"
-         << "plot f index 0 using 1:2 with linespoints title 'ours, 100 B', "
-            "f index 1 using 1:2 with linespoints title 'baseline, 100 B', "
-            "f index 2 using 1:2 with linespoints title 'ours, 1023 B', "
-            "f index 3 using 1:2 with linespoints title 'baseline, 1023 B'\n"
+         << "plot " << curves[0] << "\n"
          << "unset logscale y\nset yrange [0:100]\nset ylabel 'loss (%)'\n"
-         << "plot f index 0 using 1:3 with linespoints title 'ours, 100 B', "
-            "f index 1 using 1:3 with linespoints title 'baseline, 100 B', "
-            "f index 2 using 1:3 with linespoints title 'ours, 1023 B', "
-            "f index 3 using 1:3 with linespoints title 'baseline, 1023 B'\n"
+         << "plot " << curves[1] << "\n"
          << "unset multiplot\n";
     plot.close();
     if (std::system(("gnuplot " + (out / "plot.gp").string()).c_str()) != 0)

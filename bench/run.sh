@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the receiver and the baselines, runs the whole benchmark (about 5
-# minutes; --quick: about 1), and puts the table and the plot into
-# bench/results/ and bench/README.md.
+# Builds the receiver and the baselines, runs the whole benchmark (host build,
+# Windows build under Wine when Wine is installed, baseline; about 5 minutes;
+# --quick: about 2; --no-wine: without Wine), and puts the table and the plot
+# into bench/results/ and bench/README.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +15,12 @@ if ! command -v gnuplot >/dev/null; then
 fi
 cmake --preset host -B build/bench >/dev/null
 cmake --build build/bench -j2 --target relay_bench
+# The Windows build for the runs under Wine, if it is not there yet.
+if [[ " $* " != *" --no-wine "* ]] && [ ! -f build/windows-x64/QuarnelSysLog.exe ] &&
+  command -v x86_64-w64-mingw32-g++ >/dev/null && { command -v wine64 >/dev/null || [ -x /usr/lib/wine/wine64 ]; }; then
+  cmake --preset windows-x64 >/dev/null
+  cmake --build --preset windows-x64
+fi
 # Port 514 is privileged on Linux; others on this machine may bind it too.
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
