@@ -56,6 +56,14 @@ json* Find(json& database, const std::string& name) {
     return nullptr;
 }
 
+// The service's record, or null with ERROR_SERVICE_DOES_NOT_EXIST as the last error.
+json* Installed(json& database, const std::string& name) {
+    json* service = Find(database, name);
+    if (service == nullptr)
+        SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+    return service;
+}
+
 SC_HANDLE NewHandle(bool manager, DWORD access, const std::string& service) {
     auto* handle = new Opened{manager, access, service};
     {
@@ -238,11 +246,9 @@ SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD desiredAcces
     }
     host::detail::FileLock lock(DatabasePath());
     json database = Load();
-    json* service = Find(database, serviceName);
-    if (service == nullptr) {
-        SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+    json* service = Installed(database, serviceName);
+    if (service == nullptr)
         return nullptr;
-    }
     return NewHandle(false, desiredAccess, (*service)["name"]);
 }
 
@@ -269,11 +275,9 @@ BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
     }
     host::detail::FileLock lock(DatabasePath());
     json database = Load();
-    json* record = Find(database, opened->service);
-    if (record == nullptr) {
-        SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+    json* record = Installed(database, opened->service);
+    if (record == nullptr)
         return FALSE;
-    }
     DWORD state = (*record)["status"]["current_state"];
     DWORD accepted = (*record)["status"]["controls_accepted"];
     // On these three refusals Windows still fills in the last status.
@@ -319,11 +323,9 @@ BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
     }
     host::detail::FileLock lock(DatabasePath());
     json database = Load();
-    json* record = Find(database, opened->service);
-    if (record == nullptr) {
-        SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+    json* record = Installed(database, opened->service);
+    if (record == nullptr)
         return FALSE;
-    }
     json& script = (*record)["states_after_stop"];
     if ((*record)["status"]["current_state"] == SERVICE_STOP_PENDING && !script.empty()) {
         SetState(*record, script.front().get<DWORD>());
@@ -351,11 +353,9 @@ BOOL DeleteService(SC_HANDLE service) {
     }
     host::detail::FileLock lock(DatabasePath());
     json database = Load();
-    json* record = Find(database, opened->service);
-    if (record == nullptr) {
-        SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+    json* record = Installed(database, opened->service);
+    if (record == nullptr)
         return FALSE;
-    }
     if ((*record)["marked_for_delete"] == true) {
         SetLastError(ERROR_SERVICE_MARKED_FOR_DELETE);
         return FALSE;
